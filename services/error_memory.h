@@ -1,0 +1,18 @@
+#pragma once
+// The ECU's error memory: read into error_table every 20th poll, cleared on request.
+#include <cstdint>
+
+struct error_record {
+    uint8_t code; // 1 to 255; 0 marks an empty slot
+    uint8_t status;
+    uint8_t byte_2;
+    uint8_t byte_3;
+    uint8_t value;
+};
+
+constexpr int ERROR_TABLE_SIZE = 10;
+
+extern error_record error_table[ERROR_TABLE_SIZE];
+
+void read_error_memory();
+void clear_error_memory();
