@@ -1,3 +1,4 @@
+#include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/text_model.h"
 #include "tests/fakes/fakes.h"
@@ -66,6 +67,8 @@ void console_set_cursor(console_device* console, int16_t column, int16_t row) {
 
 void console_write(const char* text) {
     fake_screen.output += text;
+    fake_screen.writes.push_back(screen_write{fake_screen.column, fake_screen.row,
+                                              fake_screen.attribute, text, clock_now_us()});
     text_cursor cursor{fake_screen.column, fake_screen.row};
     for (const char* p = text; *p != '\0'; p++) {
         model_put_char(

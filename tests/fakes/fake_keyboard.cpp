@@ -2,11 +2,26 @@
 #include "tests/fakes/fakes.h"
 
 #include <deque>
+#include <map>
+#include <vector>
 
 static std::deque<int> keys;
+static std::map<int, std::vector<int>> keys_by_pass;
+static int passes = 0;
 
 void fake_keys_reset() {
     keys.clear();
+    keys_by_pass.clear();
+    passes = 0;
+}
+
+void fake_keys_at_pass(int pass, std::initializer_list<int> codes) {
+    std::vector<int>& at = keys_by_pass[pass];
+    at.insert(at.end(), codes.begin(), codes.end());
+}
+
+int fake_keys_passes() {
+    return passes;
 }
 
 void fake_keys_push(std::initializer_list<int> codes) {
@@ -26,6 +41,11 @@ bool fake_keys_empty() {
 void keyboard_open() {}
 
 bool key_waiting() {
+    passes++;
+    auto arriving = keys_by_pass.find(passes);
+    if (arriving != keys_by_pass.end()) {
+        keys.insert(keys.end(), arriving->second.begin(), arriving->second.end());
+    }
     return !keys.empty();
 }
 

@@ -57,6 +57,13 @@ struct screen_cell {
     uint16_t attribute;
 };
 
+struct screen_write {
+    int column, row; // where the text began
+    uint16_t attribute;
+    std::string text;
+    int64_t at_us;
+};
+
 struct fake_screen_state {
     bool no_console = false; // console_open reports no console
     bool open = false;
@@ -67,6 +74,7 @@ struct fake_screen_state {
     int row = 0;
     uint16_t attribute = 7;
     std::string output; // every text written, in order
+    std::vector<screen_write> writes;
 };
 
 extern fake_screen_state fake_screen;
@@ -83,3 +91,7 @@ void fake_keys_reset();
 void fake_keys_push(std::initializer_list<int> codes);
 void fake_keys_push_text(const char* text);
 bool fake_keys_empty();
+// Keys that arrive just before the n-th look at the keyboard (1 = the first pass of the loop).
+void fake_keys_at_pass(int pass, std::initializer_list<int> codes);
+// How often the keyboard was looked at.
+int fake_keys_passes();

@@ -3,13 +3,22 @@
 #include "tests/fakes/fakes.h"
 
 bytes make_frame(uint8_t counter, uint8_t title, const bytes& data) {
-    bytes frame = {uint8_t(data.size() + 3), counter, title};
-    frame.insert(frame.end(), data.begin(), data.end());
+    bytes frame;
+    frame.push_back(uint8_t(data.size() + 3));
+    frame.push_back(counter);
+    frame.push_back(title);
+    for (uint8_t byte : data) {
+        frame.push_back(byte);
+    }
     frame.push_back(0x03);
     return frame;
 }
 
-void fake_ecu::attach() {
+void fake_ecu::attach(bool awake) {
+    if (awake) {
+        state = receiving;
+        in_identification = false;
+    }
     fake_line.on_write = [this](uint8_t byte) { on_write(byte); };
     fake_line.on_purge = [this] { on_purge(); };
 }
@@ -143,7 +152,9 @@ bool fake_ecu::model_reply(const bytes& frame, bytes& reply) {
         bytes data;
         for (int i = 0; i < records_per_frame && error_cursor < errors.size(); i++) {
             const ecu_record& r = errors[error_cursor++];
-            data.insert(data.end(), {r.code, r.status, r.byte_2, r.byte_3, r.value});
+            for (uint8_t byte : {r.code, r.status, r.byte_2, r.byte_3, r.value}) {
+                data.push_back(byte);
+            }
         }
         reply = make_frame(counter, 0xFC, data);
         return true;

@@ -53,8 +53,8 @@ class fake_ecu {
     int error_reads = 0;
     int clears = 0;
 
-    // Installs the ECU on the fake line.
-    void attach();
+    // Installs the ECU on the fake line; awake: the wake-up is over already.
+    void attach(bool awake = false);
 
   private:
     enum phase { waiting_for_wake, waiting_for_complement, receiving, sending };
