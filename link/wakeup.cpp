@@ -45,8 +45,8 @@ void five_baud_init(serial_line* port) {
     // made before the digit is printed, so printing never stretches a bit: the ECU's receiver
     // allows only a few per cent.
     const int periods = int(sizeof WAKE_PERIODS / sizeof WAKE_PERIODS[0]);
-    change_line(port, WAKE_PERIODS[0].change);
     int64_t grid_start_us = clock_now_us();
+    change_line(port, WAKE_PERIODS[0].change);
     for (int period = 0; period < periods; period++) {
         sleep_until_us(grid_start_us + int64_t(period + 1) * WAKE_BIT_MS * 1000);
         // After the last bit the line goes back to idle for the stop level, with no wait.
