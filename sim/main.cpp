@@ -52,9 +52,8 @@ static bool tool_seen;
 static bool hung_up;
 static volatile sig_atomic_t stop_signal;
 
-static const char* const kind_names[] = {"echo",      "complement",  "wake-up answer",
-                                         "wake-up answer", "frame",  "frame",
-                                         "garbage"};
+static const char* const kind_names[] = {"echo",  "complement", "wake-up answer", "wake-up answer",
+                                         "frame", "frame",      "garbage"};
 
 static long long now_us() {
     timespec t;

@@ -135,6 +135,7 @@ static void prepare_frame(sim_state* s, uint8_t counter, uint8_t title) {
     s->tx[2] = title;
     s->tx_stop = 0;
     s->tx_injected = false;
+    s->tx_wrong_complements = 0;
 }
 
 static void send_empty_frame(sim_state* s, sim_output* out, uint8_t counter, uint8_t title,
@@ -365,7 +366,10 @@ static void maybe_stop_answering(sim_state* s) {
 
 static void frame_sent(sim_state* s) {
     s->link = LINK_IDLE;
-    trace_frame(s, "ecu", s->tx, s->tx_size, s->tx_injected ? "fault injected" : "sent");
+    char checks[64];
+    snprintf(checks, sizeof checks, "%s, %d wrong complements",
+             s->tx_injected ? "fault injected" : "sent", s->tx_wrong_complements);
+    trace_frame(s, "ecu", s->tx, s->tx_size, checks);
     if (s->tx_injected) {
         s->counter_unknown = true;
     }
@@ -388,6 +392,7 @@ static void frame_sent(sim_state* s) {
 static void tx_complement(sim_state* s, uint8_t byte, sim_output* out) {
     uint8_t sent = s->tx[s->tx_pos - 1];
     if (byte != (uint8_t)(sent ^ 0xFF)) {
+        s->tx_wrong_complements++;
         if (s->tx_injected) {
             trace(s, "complement of byte %d is %02X, not %02X (after an injected fault)",
                   s->tx_pos - 1, byte, sent ^ 0xFF);

@@ -80,8 +80,8 @@ struct sim_error_record {
 
 // The scenario: fixed for the whole run.
 struct sim_config {
-    bool silent;          // echo only: the adapter is there, the ECU is not
-    int stop_after_polls; // 0: never; else the ECU falls silent after this many polls
+    bool silent;                 // echo only: the adapter is there, the ECU is not
+    int stop_after_polls;        // 0: never; else the ECU falls silent after this many polls
     int fault_poll[FAULT_KINDS]; // 0: off; the poll number (1 for the endless faults)
     sim_error_record memory[SIM_MEMORY_SIZE];
     int memory_count;
@@ -132,13 +132,14 @@ struct sim_state {
     int tx_pos;                // bytes sent
     int tx_stop;               // a broken frame stops after this many bytes
     bool tx_injected;          // the frame carries an injected fault
+    int tx_wrong_complements;
     sim_tx_purpose tx_purpose;
 
-    uint8_t counter;       // counter of the ECU's last frame
-    bool counter_unknown;  // after a fault the tool's next counter is taken as it comes
-    bool ack_expected;     // a record frame was sent
+    uint8_t counter;      // counter of the ECU's last frame
+    bool counter_unknown; // after a fault the tool's next counter is taken as it comes
+    bool ack_expected;    // a record frame was sent
     int id_frames_sent;
-    int read_ram_count;    // read-RAM requests this session; two make a poll
+    int read_ram_count; // read-RAM requests this session; two make a poll
     int polls_served;
     bool poll_fault_done[FAULT_KINDS];
 

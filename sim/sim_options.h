@@ -7,7 +7,7 @@ constexpr int SIM_PATH_MAX = 512;
 
 struct sim_options {
     sim_config config;
-    char link_path[SIM_PATH_MAX]; // empty: no symlink
+    char link_path[SIM_PATH_MAX];  // empty: no symlink
     char trace_path[SIM_PATH_MAX]; // empty: no trace; "-": stderr
     int baud;                      // 0: unpaced
     int reply_delay_ms;            // -1: the pacing's default

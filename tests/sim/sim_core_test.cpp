@@ -120,7 +120,8 @@ struct scripted_tool : testing::Test {
     }
 
     bytes read_ram(uint8_t* counter, uint8_t count, uint16_t address) {
-        send_frame(*counter, SIM_TITLE_READ_RAM, {count, (uint8_t)(address >> 8), (uint8_t)address});
+        send_frame(*counter, SIM_TITLE_READ_RAM,
+                   {count, (uint8_t)(address >> 8), (uint8_t)address});
         bytes reply = receive_frame();
         if (reply.size() > 1) {
             *counter = (uint8_t)(reply[1] + 1);
@@ -307,8 +308,8 @@ TEST_F(error_memory, records_come_two_then_one_then_the_ack_frame) {
     for (int collection = 0; collection < 2; collection++) {
         std::vector<bytes> frames = collect(&n);
         ASSERT_EQ(frames.size(), 3u) << "collection " << collection;
-        bytes two = {0x0D, frames[0][1], SIM_TITLE_RECORDS, 0x01, 0x00, 0, 0, 5,
-                     0x02, 0x02,         0,                 0,    64,   0x03};
+        bytes two = {0x0D, frames[0][1], SIM_TITLE_RECORDS, 0x01, 0x00, 0, 0, 5, 0x02, 0x02, 0, 0,
+                     64,   0x03};
         bytes one = {0x08, frames[1][1], SIM_TITLE_RECORDS, 0x2D, 0x08, 0, 0, 200, 0x03};
         EXPECT_EQ(frames[0], two);
         EXPECT_EQ(frames[1], one);

@@ -200,8 +200,7 @@ struct tool_on_pty : testing::Test {
 };
 
 TEST_F(tool_on_pty, full_session_with_frozen_ram_and_exit_when_the_tool_goes_away) {
-    run_sim({"--link", link, "--ram", "2000=3c,55,a0,60,0c,14,3c,58,06,80", "--faults",
-             "1:0:5"});
+    run_sim({"--link", link, "--ram", "2000=3c,55,a0,60,0c,14,3c,58,06,80", "--faults", "1:0:5"});
     char target[PATH_MAX] = {};
     ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
     EXPECT_EQ(slave, target);
@@ -212,8 +211,9 @@ TEST_F(tool_on_pty, full_session_with_frozen_ram_and_exit_when_the_tool_goes_awa
     uint8_t n = wake_up();
     send_frame(n, 0x01, {10, 0x20, 0x00});
     bytes reply = receive_frame();
-    bytes expected = {0x0D, (uint8_t)(n + 1), 0xFE, 0x3C, 0x55, 0xA0, 0x60,
-                      0x0C, 0x14,            0x3C, 0x58, 0x06, 0x80, 0x03};
+    bytes expected = {
+        0x0D, (uint8_t)(n + 1), 0xFE, 0x3C, 0x55, 0xA0, 0x60, 0x0C, 0x14, 0x3C, 0x58, 0x06, 0x80,
+        0x03};
     EXPECT_EQ(reply, expected);
     n = (uint8_t)(reply[1] + 1);
     send_frame(n, 0x01, {7, 0x20, 0x10});
