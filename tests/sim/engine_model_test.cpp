@@ -110,7 +110,7 @@ TEST(engine_model, a_minute_shows_a_starting_and_running_engine_in_all_colours) 
 namespace {
 
 TEST(engine_model, temperature_table_matches_the_tools_known_points) {
-    const int points[][2] = {{0, -33},   {53, 0},    {214, 105}, {215, 106}, {234, 117},
+    const int points[][2] = {{0, -33},   {52, 0},    {214, 105}, {215, 106}, {234, 117},
                              {235, 124}, {243, 124}, {244, 125}, {255, 125}};
     for (const auto& p : points) {
         EXPECT_EQ(sim_temperature_table[p[0]], p[1]) << "raw " << p[0];
