@@ -67,7 +67,8 @@ static void on_signal(int signal_number) {
 
 static void trace_byte(const char* direction, uint8_t value, const char* what) {
     if (trace_file) {
-        fprintf(trace_file, "%12.6f  %s %02X %s\n", (double)now_us() / 1e6, direction, value, what);
+        fprintf(trace_file, "%12.6f  %s %02X%s%s\n", (double)now_us() / 1e6, direction, value,
+                what[0] ? " " : "", what);
     }
 }
 
@@ -163,12 +164,9 @@ static void handle_packet(const uint8_t* packet, ssize_t n) {
 }
 
 static void tool_gone() {
-    if (trace_file) {
-        fprintf(trace_file, "%12.6f  the tool closed the line\n", (double)now_us() / 1e6);
-    }
     clear_queue();
-    sim.phase = sim.config.silent ? PHASE_MUTE : PHASE_WAIT_FLUSH;
-    sim.link = LINK_IDLE;
+    sim.now_us = now_us();
+    sim_on_tool_gone(&sim);
     hung_up = true;
 }
 

@@ -108,7 +108,16 @@ void sim_set_ram(sim_state* s, int address, uint8_t value) {
 }
 
 bool sim_waiting(const sim_state* s) {
-    return s->phase == PHASE_WAKEUP_COMPLEMENT || s->link != LINK_IDLE;
+    return s->link != LINK_IDLE;
+}
+
+void sim_on_tool_gone(sim_state* s) {
+    if (s->phase == PHASE_WAKEUP_COMPLEMENT) {
+        fail(s, "the tool went away without the complement of the third answer byte");
+    }
+    trace(s, "the tool closed the line");
+    s->phase = s->config.silent ? PHASE_MUTE : PHASE_WAIT_FLUSH;
+    s->link = LINK_IDLE;
 }
 
 // Starts a frame: the caller has put counter, title and data into tx[1..]; size is the number
@@ -491,11 +500,6 @@ void sim_on_byte(sim_state* s, uint8_t byte, sim_output* out) {
 
 void sim_on_silence(sim_state* s, sim_output* out) {
     (void)out;
-    if (s->phase == PHASE_WAKEUP_COMPLEMENT) {
-        fail(s, "no complement of the third answer byte");
-        s->phase = PHASE_WAIT_FLUSH;
-        return;
-    }
     switch (s->link) {
     case LINK_RX:
         fail(s, "the tool's frame broke off after %d bytes", s->rx_count);

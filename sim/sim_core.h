@@ -152,9 +152,13 @@ void sim_on_flush(sim_state* s, sim_output* out);
 void sim_on_byte(sim_state* s, uint8_t byte, sim_output* out);
 void sim_on_silence(sim_state* s, sim_output* out);
 
-// True while the ECU waits for the tool inside an exchange; the caller then reports a quiet
-// line with sim_on_silence.
+// True while the ECU waits for the tool inside a frame; the caller then reports a quiet line
+// with sim_on_silence. The complement of the wake-up answer has no such limit: a tool that set
+// its line with a flushing call purges again at the end of its wake-up, which restarts it.
 bool sim_waiting(const sim_state* s);
+
+// The tool closed the line: the ECU waits for the next wake-up.
+void sim_on_tool_gone(sim_state* s);
 
 // Writes a live value into RAM unless the scenario froze that byte.
 void sim_set_ram(sim_state* s, int address, uint8_t value);

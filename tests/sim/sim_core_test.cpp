@@ -196,6 +196,20 @@ TEST_F(scripted_tool, wrong_wakeup_complement_is_reported_and_identification_goe
     EXPECT_EQ(s.phase, PHASE_IDENT);
 }
 
+TEST_F(scripted_tool, a_second_purge_restarts_the_wakeup_and_leaving_before_it_is_reported) {
+    start();
+    sim_output out = {};
+    sim_on_flush(&s, &out); // a tool that set its line with a flushing call
+    EXPECT_FALSE(sim_waiting(&s)) << "no give-up time for the wake-up complement";
+    out = {};
+    sim_on_flush(&s, &out); // the purge at the end of its wake-up
+    EXPECT_EQ(out.count, SIM_ANSWER_SIZE);
+    EXPECT_EQ(s.failures, 0);
+    sim_on_tool_gone(&s);
+    EXPECT_EQ(s.failures, 1);
+    EXPECT_EQ(s.phase, PHASE_WAIT_FLUSH);
+}
+
 TEST_F(scripted_tool, identification_sends_three_text_frames_then_its_ack_frame) {
     start();
     flush_and_answer();
