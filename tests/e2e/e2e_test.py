@@ -59,15 +59,27 @@ class session(unittest.TestCase):
     def start_tool(self, port=None):
         port = self.link if port is None else port
         w = self.workdir
-        script = ("stty -g > {w}/stty.before; {tool} {port}; echo $? > {w}/status; "
-                  "stty -g > {w}/stty.after").format(w=w, tool=os.path.abspath(QUELMAR),
+        # The shell stays after the tool, so that tmux writes no "pane is dead" line over the
+        # tool's last screen.
+        script = ("stty -g > {w}/stty.before; {tool} {port}; s=$?; stty -g > {w}/stty.after; "
+                  "echo $s > {w}/status; exec sleep 3600").format(w=w, tool=os.path.abspath(QUELMAR),
                                                      port=port)
         self.terminal.start("sh -c '%s'" % script)
 
-    def tool_status(self):
-        self.terminal.wait_dead()
-        with open(os.path.join(self.workdir, "status")) as f:
-            return int(f.read())
+    def tool_status(self, timeout=20.0):
+        path = os.path.join(self.workdir, "status")
+        end = time.monotonic() + timeout
+        while True:
+            try:
+                with open(path) as f:
+                    text = f.read().strip()
+                if text:
+                    return int(text)
+            except FileNotFoundError:
+                pass
+            if time.monotonic() > end:
+                self.fail("the tool did not end; screen:\n" + "\n".join(self.terminal.text()))
+            time.sleep(0.05)
 
     def stty(self, which):
         with open(os.path.join(self.workdir, "stty." + which)) as f:
@@ -198,7 +210,8 @@ class keys(session):
         time.sleep(6)  # past the next collection (20 polls)
         screen = self.terminal.capture()
         self.assertIn("(5) ECU internal RAM error", row_text(screen, 13))
-        self.assertFalse(self.terminal.dead()[0], "the tool is still running")
+        self.assertFalse(os.path.exists(os.path.join(self.workdir, "status")),
+                         "the tool is still running")
         self.terminal.literal("q")
         self.assertEqual(self.tool_status(), 0)
         screen = self.terminal.capture()
@@ -212,7 +225,7 @@ class terminal_state(session):
         self.start_tool()
         self.wait_for_polling()
         self.terminal.keys("C-c")
-        self.terminal.wait_dead()
+        self.assertEqual(self.tool_status(), 130, "ended by the interrupt")
         self.assertEqual(self.stty("before"), self.stty("after"))
         self.assertEqual(row_text(self.terminal.capture(), 3, 0, 15), "Hit 'q' to quit")
 

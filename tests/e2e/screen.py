@@ -8,8 +8,9 @@ import subprocess
 import tempfile
 import time
 
-# Console colours as the tool's terminal writer renders them on a 256-colour terminal.
-WHITE, YELLOW, RED, GREEN, BLUE = 15, 14, 12, 10, 9
+# The five console colours as the terminal shows them: bright colours in the terminal's own
+# numbering (red 1, green 2, yellow 3, blue 4, white 7; bright adds 8).
+WHITE, YELLOW, RED, GREEN, BLUE = 15, 11, 9, 10, 12
 
 _SGR = re.compile(r"\x1b\[([0-9;]*)m")
 
