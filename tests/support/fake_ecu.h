@@ -55,6 +55,8 @@ class fake_ecu {
 
     // Installs the ECU on the fake line.
     void attach();
+    // Installs it with the wake-up and the identification over: it answers the tool's frames.
+    void attach_awake();
 
   private:
     enum phase { waiting_for_wake, waiting_for_complement, receiving, sending };
