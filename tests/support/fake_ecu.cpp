@@ -35,6 +35,9 @@ void fake_ecu::on_purge() {
 }
 
 void fake_ecu::start_sending(const bytes& frame) {
+    if (frame.empty()) {
+        return; // an empty entry of replies: the ECU does not answer that frame
+    }
     tx = frame;
     tx_index = 0;
     state = sending;
