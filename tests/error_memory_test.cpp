@@ -205,3 +205,57 @@ TEST_F(error_memory_test, ClearSendsOneFrameReadsOneReplyAndLeavesTableAndScreen
 }
 
 } // namespace
+
+namespace {
+
+// The services in the polling loop: the whole program over an ECU that is woken first.
+class services_in_loop_test : public services_test {
+  protected:
+    void SetUp() override {
+        services_test::SetUp();
+        ecu = fake_ecu{};
+        ecu.use_model = true;
+        ecu.attach();
+    }
+
+    int run_program() {
+        char name[] = "quelmar";
+        char port[] = "1";
+        char* argv[] = {name, port, nullptr};
+        return quelmar_main(2, argv);
+    }
+};
+
+TEST_F(services_in_loop_test, TheTwentiethPollCollectsAndShowsTheErrors) {
+    ecu.errors = {{1, 0, 0, 0, 5}, {2, 0x02, 0, 0, 70}};
+    ecu.ram = {{0x2000, 100}};
+    ecu.on_frame = [](const bytes& frame) {
+        if (frame[2] == TITLE_READ_ERRORS) {
+            fake_keys_push({'q'}); // seen after this poll
+        }
+    };
+    ASSERT_EQ(run_program(), 0);
+    EXPECT_EQ(ecu.ram_reads, 2 * ERROR_READ_INTERVAL);
+    EXPECT_EQ(ecu.error_reads, 2);
+    EXPECT_EQ(fake_screen_text(0, 13, 30), padded("(5) ECU internal RAM error", 30));
+    EXPECT_EQ(fake_screen_text(0, 14, 45),
+              padded("(70) Idle actuator (closing) s/c to ground", 45));
+    EXPECT_EQ(fake_screen_attribute(0, 14), COLOUR_RED);
+    EXPECT_EQ(fake_screen_text(16, 5, 8), "4000 rpm");
+}
+
+TEST_F(services_in_loop_test, TheClearKeySendsTheClearRequest) {
+    ecu.errors = {{1, 0, 0, 0, 5}};
+    fake_keys_push({'d'});
+    ecu.on_frame = [](const bytes& frame) {
+        if (frame[2] == TITLE_CLEAR_ERRORS) {
+            fake_keys_push({'q'});
+        }
+    };
+    ASSERT_EQ(run_program(), 0);
+    EXPECT_EQ(ecu.clears, 1);
+    EXPECT_TRUE(ecu.errors.empty());
+    EXPECT_EQ(ecu.ram_reads, 0);
+}
+
+} // namespace
