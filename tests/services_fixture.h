@@ -1,0 +1,48 @@
+#pragma once
+// The state every service test starts from: an open port on the fake line with an ECU on it
+// whose wake-up is over, an open console on a blank screen, and the system's globals as at
+// start-up.
+#include "control/console.h"
+#include "control/quelmar.h"
+#include "link/frame.h"
+#include "link/serial_port.h"
+#include "services/error_memory.h"
+#include "services/live_data.h"
+#include "tests/fakes/fakes.h"
+#include "tests/support/fake_ecu.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+class services_test : public ::testing::Test {
+  protected:
+    fake_ecu ecu;
+
+    void SetUp() override {
+        fake_clock_reset();
+        fake_line_reset();
+        fake_screen_reset();
+        fake_keys_reset();
+        port_handle = open_port(LINE_BAUD_RATE, "\\\\.\\com1");
+        open_console();
+        memset(frame_buffer, 0, sizeof frame_buffer);
+        frame_counter = 0;
+        memset(live_data_a, 0, sizeof live_data_a);
+        memset(live_data_b, 0, sizeof live_data_b);
+        memset(error_table, 0, sizeof error_table);
+        memset(tmp, 0, sizeof tmp);
+        ecu = fake_ecu{};
+        ecu.attach_awake();
+    }
+
+    void TearDown() override {
+        EXPECT_TRUE(ecu.problems.empty()) << ecu.problems.front();
+    }
+};
+
+// text followed by spaces up to width.
+inline std::string padded(const std::string& text, size_t width) {
+    return text.size() < width ? text + std::string(width - text.size(), ' ') : text;
+}
