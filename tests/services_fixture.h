@@ -10,6 +10,7 @@
 #include "services/live_data.h"
 #include "tests/fakes/fakes.h"
 #include "tests/support/fake_ecu.h"
+#include "tests/support/program_start.h"
 
 #include <gtest/gtest.h>
 
@@ -21,18 +22,9 @@ class services_test : public ::testing::Test {
     fake_ecu ecu;
 
     void SetUp() override {
-        fake_clock_reset();
-        fake_line_reset();
-        fake_screen_reset();
-        fake_keys_reset();
+        reset_to_program_start();
         port_handle = open_port(LINE_BAUD_RATE, "\\\\.\\com1");
         open_console();
-        memset(frame_buffer, 0, sizeof frame_buffer);
-        frame_counter = 0;
-        memset(live_data_a, 0, sizeof live_data_a);
-        memset(live_data_b, 0, sizeof live_data_b);
-        memset(error_table, 0, sizeof error_table);
-        memset(tmp, 0, sizeof tmp);
         ecu = fake_ecu{};
         ecu.attach_awake();
     }

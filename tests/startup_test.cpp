@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "tests/fakes/fakes.h"
 #include "tests/support/fake_ecu.h"
+#include "tests/support/program_start.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,12 +20,7 @@ class startup_test : public ::testing::Test {
     fake_ecu ecu;
 
     void SetUp() override {
-        fake_clock_reset();
-        fake_line_reset();
-        fake_screen_reset();
-        fake_keys_reset();
-        memset(frame_buffer, 0, sizeof frame_buffer);
-        frame_counter = 0;
+        reset_to_program_start();
         ecu = fake_ecu{};
         ecu.use_model = true;
         ecu.attach();
@@ -120,10 +116,7 @@ TEST_F(startup_test, shutdown_closes_the_port_and_says_goodbye_on_row_22) {
 // Runs the program in a child that must end with status 1; the child's screen is printed to
 // its stderr at exit, so that the parent can check it.
 static void run_expecting_exit_1(std::vector<std::string> arguments) {
-    fake_clock_reset();
-    fake_line_reset();
-    fake_screen_reset();
-    fake_keys_reset();
+    reset_to_program_start();
     fake_line.open_fails = true;
     atexit([] {
         for (int row = 0; row < 8; row++) {
