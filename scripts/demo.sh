@@ -8,7 +8,7 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2 >/dev/null
 
 link="$PWD/build/demo-ecu"
-build/sim/quelmar-sim --link "$link" --faults 28:0x02:40,45:0x08:90,225:0x04:12 >/dev/null &
+build/sim/quelmar-sim --link "$link" --baud 4800 --faults 28:0x02:40,45:0x08:90,225:0x04:12 >/dev/null &
 sim=$!
 trap 'kill $sim 2>/dev/null || true' EXIT
 for _ in $(seq 50); do

@@ -11,6 +11,10 @@ struct error_record {
 };
 
 constexpr int ERROR_TABLE_SIZE = 10;
+// The most record frames one collection takes. A real error memory fits in a few frames (ten
+// records are five); the bound only keeps an ECU that never ends its list from holding the
+// polling loop, for a few seconds at most on the line.
+constexpr int ERROR_FRAMES_MAX = 32;
 
 extern error_record error_table[ERROR_TABLE_SIZE];
 

@@ -6,7 +6,7 @@ class frame_test : public link_fixture {};
 
 TEST_F(frame_test, read_ram_request_goes_out_byte_by_byte_with_echo_and_complement) {
     fake_ecu ecu;
-    ecu.attach(true);
+    ecu.attach_awake();
     frame_counter = 0x42;
     frame_buffer[3] = 0x0A;
     frame_buffer[4] = 0x20;
@@ -47,7 +47,7 @@ TEST_F(frame_test, reply_is_taken_with_every_byte_but_the_end_byte_answered) {
 
 TEST_F(frame_test, frame_without_data_is_four_bytes_of_which_three_are_answered) {
     fake_ecu ecu;
-    ecu.attach(true);
+    ecu.attach_awake();
     frame_counter = 7;
 
     for (uint8_t title : {TITLE_ACK, TITLE_READ_ERRORS, TITLE_CLEAR_ERRORS}) {
@@ -76,7 +76,7 @@ TEST_F(frame_test, first_failing_byte_gives_the_result_and_the_frame_still_goes_
         SetUp();
         fake_ecu ecu;
         ecu.answer_faults = c.faults;
-        ecu.attach(true);
+        ecu.attach_awake();
         frame_buffer[3] = 0x0A;
         frame_buffer[4] = 0x20;
         frame_buffer[5] = 0x10;
@@ -187,7 +187,7 @@ TEST_F(frame_test, oversize_frame_is_taken_off_the_line_and_cut_to_the_buffer) {
 
 TEST_F(frame_test, too_much_data_to_send_is_cut_to_the_buffer) {
     fake_ecu ecu;
-    ecu.attach(true);
+    ecu.attach_awake();
     for (int i = 3; i < 16; i++) {
         frame_buffer[i] = uint8_t(i);
     }
@@ -204,7 +204,7 @@ TEST_F(frame_test, too_much_data_to_send_is_cut_to_the_buffer) {
 
 TEST_F(frame_test, two_frames_without_a_receive_between_carry_the_same_counter) {
     fake_ecu ecu;
-    ecu.attach(true);
+    ecu.attach_awake();
     frame_counter = 0x5C;
 
     send_frame(TITLE_ACK, 0);

@@ -207,13 +207,13 @@ TEST_F(keyboard_test, keys_of_several_codes_come_as_one_code_that_no_action_take
     } cases[] = {
         {"q", {'q'}},
         {"Dd", {'D', 'd'}},
-        {"\x1b[D", {0x1B}},          // left arrow
-        {"\x1b[6~", {0x1B}},         // Page Down
-        {"\x1b[1;5D", {0x1B}},       // Ctrl with the left arrow
-        {"\x1bOQ", {0x1B}},          // F2
-        {"\x1bq", {0x1B}},           // Alt with q
-        {"\x1b[Dq", {0x1B, 'q'}},    // an arrow, then a real q
-        {"\xc3\xa4", {0xC3, 0xA4}},  // a letter of two bytes in UTF-8
+        {"\x1b[D", {0x1B}},         // left arrow
+        {"\x1b[6~", {0x1B}},        // Page Down
+        {"\x1b[1;5D", {0x1B}},      // Ctrl with the left arrow
+        {"\x1bOQ", {0x1B}},         // F2
+        {"\x1bq", {0x1B}},          // Alt with q
+        {"\x1b[Dq", {0x1B, 'q'}},   // an arrow, then a real q
+        {"\xc3\xa4", {0xC3, 0xA4}}, // a letter of two bytes in UTF-8
     };
     for (const auto& c : cases) {
         master_writes(c.typed);

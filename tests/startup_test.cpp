@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "tests/fakes/fakes.h"
 #include "tests/support/fake_ecu.h"
+#include "tests/support/program_start.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,12 +20,8 @@ class startup_test : public ::testing::Test {
     fake_ecu ecu;
 
     void SetUp() override {
-        fake_clock_reset();
-        fake_line_reset();
-        fake_screen_reset();
-        fake_keys_reset();
-        memset(frame_buffer, 0, sizeof frame_buffer);
-        frame_counter = 0;
+        reset_to_program_start();
+        ecu = fake_ecu{};
         ecu.use_model = true;
         ecu.attach();
     }
@@ -119,10 +116,7 @@ TEST_F(startup_test, shutdown_closes_the_port_and_says_goodbye_on_row_22) {
 // Runs the program in a child that must end with status 1; the child's screen is printed to
 // its stderr at exit, so that the parent can check it.
 static void run_expecting_exit_1(std::vector<std::string> arguments) {
-    fake_clock_reset();
-    fake_line_reset();
-    fake_screen_reset();
-    fake_keys_reset();
+    reset_to_program_start();
     fake_line.open_fails = true;
     atexit([] {
         for (int row = 0; row < 8; row++) {
@@ -191,6 +185,7 @@ TEST_F(startup_test, keys_end_their_pass_and_q_quits_only_on_a_pass_without_a_ke
         EXPECT_EQ(run({"1"}), 0) << c.name;
 
         EXPECT_EQ(spinner_trace(), c.spinner) << c.name;
+        EXPECT_EQ(ecu.ram_reads, 2 * int(strlen(c.spinner))) << c.name;
     }
 }
 
@@ -201,4 +196,34 @@ TEST_F(startup_test, spinner_turns_backslash_bar_slash_dash_in_yellow) {
 
     EXPECT_EQ(spinner_trace(), "\\|/-\\");
     EXPECT_EQ(fake_screen_attribute(16, 3), COLOUR_YELLOW);
+}
+
+TEST_F(startup_test, error_memory_is_read_after_every_20th_poll_and_key_passes_do_not_count) {
+    std::vector<int> ram_reads_at_collection;
+    ecu.on_frame = [&](const bytes& frame) {
+        if (frame[2] == TITLE_READ_ERRORS) {
+            ram_reads_at_collection.push_back(ecu.ram_reads);
+        }
+    };
+    fake_keys_at_pass(5, {'x'});
+    fake_keys_at_pass(30, {'y'});
+    fake_keys_at_pass(47, {'q'}); // 44 polls and 2 key passes before it
+
+    run({"1"});
+
+    EXPECT_EQ(ram_reads_at_collection, (std::vector<int>{40, 80}));
+    EXPECT_EQ(ecu.ram_reads, 2 * 44);
+}
+
+TEST_F(startup_test, D_sends_the_clear_request_in_its_own_pass) {
+    ecu.errors = {{1, 0, 0, 0, 5}};
+    fake_keys_at_pass(3, {'D'});
+    fake_keys_at_pass(4, {'d'});
+    fake_keys_at_pass(6, {'q'});
+
+    run({"1"});
+
+    EXPECT_EQ(ecu.clears, 2);
+    EXPECT_EQ(spinner_trace(), "\\|/") << "the clear passes neither poll nor turn the spinner";
+    EXPECT_TRUE(ecu.problems.empty());
 }

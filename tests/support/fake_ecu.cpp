@@ -14,13 +14,15 @@ bytes make_frame(uint8_t counter, uint8_t title, const bytes& data) {
     return frame;
 }
 
-void fake_ecu::attach(bool awake) {
-    if (awake) {
-        state = receiving;
-        in_identification = false;
-    }
+void fake_ecu::attach() {
     fake_line.on_write = [this](uint8_t byte) { on_write(byte); };
     fake_line.on_purge = [this] { on_purge(); };
+}
+
+void fake_ecu::attach_awake() {
+    attach();
+    state = receiving;
+    in_identification = false;
 }
 
 void fake_ecu::on_purge() {
@@ -34,6 +36,9 @@ void fake_ecu::on_purge() {
 }
 
 void fake_ecu::start_sending(const bytes& frame) {
+    if (frame.empty()) {
+        return; // an empty entry of replies: the ECU does not answer that frame
+    }
     tx = frame;
     tx_index = 0;
     state = sending;

@@ -26,7 +26,8 @@ class fake_ecu {
     bytes wake_answer = {0x55, 0x01, 0x8A, 0x10, 0x20, 0x30};
 
     // Fixed mode: the frames to send, the first after the wake-up's complement (when the
-    // wake-up is played) and each next one after a frame of the tool's.
+    // wake-up is played) and each next one after a frame of the tool's; an empty one leaves
+    // that frame unanswered (as the ECU does the tool's acknowledgements).
     std::vector<bytes> replies;
 
     // Running-ECU mode, used when use_model is set: identification frames (data only), then
@@ -53,8 +54,10 @@ class fake_ecu {
     int error_reads = 0;
     int clears = 0;
 
-    // Installs the ECU on the fake line; awake: the wake-up is over already.
-    void attach(bool awake = false);
+    // Installs the ECU on the fake line.
+    void attach();
+    // Installs it with the wake-up and the identification over: it answers the tool's frames.
+    void attach_awake();
 
   private:
     enum phase { waiting_for_wake, waiting_for_complement, receiving, sending };

@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "tests/fakes/fakes.h"
 #include "tests/support/fake_ecu.h"
+#include "tests/support/program_start.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -13,12 +14,7 @@
 class link_fixture : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake_clock_reset();
-        fake_line_reset();
-        fake_screen_reset();
-        fake_keys_reset();
-        memset(frame_buffer, 0, sizeof frame_buffer);
-        frame_counter = 0;
+        reset_to_program_start();
         port_handle = open_port(4800, "\\\\.\\com1");
         fake_line.events.clear();
     }
