@@ -15,6 +15,7 @@
 #include "services/error_memory.h"
 #include "services/live_data.h"
 #include "tests/fakes/fakes.h"
+#include "tests/support/program_start.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -34,19 +35,10 @@ inline void queue_pending() {
     pending_size = 0;
 }
 
-// Every global the program keeps, as at program start.
+// Every global the program keeps, as at program start, and a line that does not echo.
 inline void reset_program_state() {
-    fake_clock_reset();
-    fake_line_reset();
-    fake_screen_reset();
-    fake_keys_reset();
+    reset_to_program_start();
     fake_line.echo = false;
-    memset(frame_buffer, 0, sizeof frame_buffer);
-    frame_counter = 0;
-    memset(tmp, 0, sizeof tmp);
-    memset(live_data_a, 0, sizeof live_data_a);
-    memset(live_data_b, 0, sizeof live_data_b);
-    memset(error_table, 0, sizeof error_table);
     port_handle = nullptr;
 }
 

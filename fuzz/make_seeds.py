@@ -99,25 +99,46 @@ def id_frames_seeds():
     return {"identification": line.out, "short_answer": short.out[:3]}
 
 
+def live_data_seeds():
+    line = Line()
+    line.poll()
+    line.poll(bytes([62, 255, 214, 215, 12, 31, 255, 104, 2, 255]), bytes([185, 255, 0, 0, 204,
+                                                                          0, 130]))
+    line.poll(bytes([255] * 10), bytes([255] * 7))
+    short = Line()
+    short.tool_frame(TITLE_READ_RAM, bytes([10, 0x20, 0x00]))
+    short.ecu_frame(0xFE, bytes(range(4)))  # fewer bytes than asked for
+    return {"three_polls": line.out, "short_reply": short.out}
+
+
+def error_memory_seeds():
+    line = Line()
+    line.error_memory(RECORDS)
+    line.clear()
+    line.error_memory([])
+    many = Line()
+    many.error_memory(RECORDS * 3)  # more records than the table holds
+    return {"collect_clear_collect": bytes([1]) + line.out, "more_than_ten": bytes([0]) + many.out}
+
+
 def whole_run_seeds():
     seeds = {}
     line = Line()
     line.wake_answer()
     line.identification()
-    for _ in range(19):
+    for _ in range(20):
         line.poll()
-    line.poll()
     line.error_memory(RECORDS)
-    for _ in range(4):
+    for _ in range(5):
         line.poll()
-    seeds["twenty_five_polls"] = bytes([25, 0]) + line.out
+    seeds["twenty_five_polls"] = bytes([25, 0]) + line.out  # "q" at the 26th pass
     line = Line()
     line.wake_answer()
     line.identification()
     line.poll()
     line.clear()
     line.poll()
-    seeds["clear_key"] = bytes([2, 2]) + line.out
+    seeds["clear_key"] = bytes([3, 2]) + line.out  # poll, "d", poll, "q"
     return seeds
 
 
@@ -126,6 +147,8 @@ def main():
     for target, seeds in (
         ("receive_frame", receive_frame_seeds()),
         ("id_frames", id_frames_seeds()),
+        ("live_data", live_data_seeds()),
+        ("error_memory", error_memory_seeds()),
         ("whole_run", whole_run_seeds()),
     ):
         folder = os.path.join(root, target)
