@@ -135,7 +135,7 @@ def heap_runs(args):
         path = os.path.join(os.path.dirname(out), files[0])
         report = subprocess.run(["heaptrack_print", "-f", path, "--print-leaks", "0",
                                  "--print-peaks", "0", "--print-allocators", "0",
-                                 "--print-temporary", "0", "--print-histogram", "0"],
+                                 "--print-temporary", "0"],
                                 capture_output=True, text=True).stdout
         os.unlink(path)
         m = re.search(r"calls to allocation functions: (\d+)", report)
