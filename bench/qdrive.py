@@ -98,8 +98,10 @@ def run_session(tool, sim, polls, sim_args=(), wrapper=(), sample_every=None, ke
             if not chunk:
                 break
             seen_at = time.monotonic()
+            # The last bytes of the previous read go in front, so that a sequence split
+            # between two reads is seen; what lay wholly in them was counted then.
             data = tail + chunk
-            found = data.count(SPINNER_MOVE)
+            found = data.count(SPINNER_MOVE) - tail.count(SPINNER_MOVE)
             for _ in range(found):
                 count += 1
                 if keep_times:
@@ -110,9 +112,7 @@ def run_session(tool, sim, polls, sim_args=(), wrapper=(), sample_every=None, ke
                 if count == polls:
                     result["at_polls"] = proc_sample(tool_proc.pid)
             result["errors_seen"] += data.count(ERROR_MARK) - tail.count(ERROR_MARK)
-            tail = data[-(len(SPINNER_MOVE) - 1):] if found == 0 else data[data.rfind(SPINNER_MOVE)
-                                                                             + len(SPINNER_MOVE):]
-            tail = tail[-16:]
+            tail = data[-16:]
             last_output = (last_output + chunk)[-65536:]
             if count >= polls and not quit_sent:
                 os.write(master, b"q")
