@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """The soak: the real program against the unpaced simulator for many polls.
 
-    bench/soak.py [--polls 100000] [--sample-every 5]
+    bench/soak.py [--polls 100000] [--sample-every 5] [--faults C:S:V,...]
+
+The simulator holds stored faults (by default two), so that every 20th poll's collection
+carries records and the error rows are written.
 
 Passes when the simulator's checks of every frame held (its exit status 0), no error message
 appeared on the tool's screen, the tool quit with status 0, and its memory (RSS) and open
@@ -24,10 +27,12 @@ def main():
     parser.add_argument("--sample-every", type=float, default=5.0)
     parser.add_argument("--tool", default=os.path.join(build, "quelmar"))
     parser.add_argument("--sim", default=os.path.join(build, "sim", "quelmar-sim"))
+    parser.add_argument("--faults", default="1:0:5,2:2:64,3:1:200")
     args = parser.parse_args()
 
     began = time.monotonic()
-    r = qdrive.run_session(args.tool, args.sim, args.polls, sample_every=args.sample_every,
+    r = qdrive.run_session(args.tool, args.sim, args.polls, sim_args=("--faults", args.faults),
+                           sample_every=args.sample_every,
                            keep_times=False, limit_s=6 * 3600)
     took = time.monotonic() - began
     samples = [s for s in r["samples"] if "VmRSS" in s]
@@ -40,10 +45,11 @@ def main():
     # After the first 20 s the program has long settled; any growth after that is a leak.
     settled = [s for s in samples if s["t"] - first["t"] >= 20] or samples
     rss_growth = settled[-1]["VmRSS"] - settled[0]["VmRSS"]
-    # The counter wraps every 256 frames; a poll has two, a collection every 20 polls two more.
-    wraps = (2 * r["polls"] + 2 * (r["polls"] // 20)) // 256
+    # Each frame received moves the counter on by 2 (the ECU's reply carries the request's
+    # counter plus 1, the next request the reply's plus 1): 4 a poll, more in the collections.
+    wraps = 4 * r["polls"] // 256
     print(f"polls: {r['polls']} in {took:.0f} s ({r['polls'] / took:.0f} polls/s), "
-          f"frame counter wrapped about {wraps} times")
+          f"frame counter wrapped at least {wraps} times")
     print(f"RSS (KiB): first {rss[0]}, min {min(rss)}, max {max(rss)}, last {rss[-1]}; "
           f"growth after settling {rss_growth}; peak (VmHWM) {last['VmHWM']}")
     print(f"open descriptors: first {fds[0]}, min {min(fds)}, max {max(fds)}, last {fds[-1]}")
