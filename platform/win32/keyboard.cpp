@@ -3,6 +3,8 @@
 // with its prefix, so that F10 (0x00 0x44) never acts as "D" nor Page Down (0xE0 0x51) as "Q".
 #include "platform/keyboard.h"
 
+#include "platform/win32/win32_keys.h"
+
 #include <conio.h>
 #include <windows.h>
 
@@ -19,12 +21,19 @@ bool key_waiting() {
     return _kbhit() != 0;
 }
 
-int key_read() {
-    int code = _getch();
-    if (code == FUNCTION_KEY_PREFIX || code == EXTENDED_KEY_PREFIX) {
-        _getch(); // the scan code follows at once
+int key_from_codes(int first, int (*next_code)()) {
+    if (first == FUNCTION_KEY_PREFIX || first == EXTENDED_KEY_PREFIX) {
+        next_code(); // the scan code, which follows at once
     }
-    return code;
+    return first;
+}
+
+static int next_console_code() {
+    return _getch();
+}
+
+int key_read() {
+    return key_from_codes(_getch(), next_console_code);
 }
 
 void keyboard_close() {

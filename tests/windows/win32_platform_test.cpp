@@ -2,9 +2,11 @@
 // whose other end echoes every byte; QUELMAR_TEST_LOST_PORT one whose device has gone.
 #include "platform/clock.h"
 #include "platform/serial_line.h"
+#include "platform/win32/win32_keys.h"
 #include "platform/win32/win32_serial_line.h"
 
 #include <cstdlib>
+#include <deque>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -165,5 +167,40 @@ TEST(win32_clock, a_sleep_never_ends_before_its_deadline) {
         int64_t deadline = clock_now_us() + wait_us;
         sleep_until_us(deadline);
         EXPECT_GE(clock_now_us(), deadline) << wait_us;
+    }
+}
+
+static std::deque<int> console_codes;
+
+static int next_console_code() {
+    int code = console_codes.front();
+    console_codes.pop_front();
+    return code;
+}
+
+// The keys one by one, as the program's loop takes them.
+static std::vector<int> keys_from(std::initializer_list<int> codes) {
+    console_codes.assign(codes);
+    std::vector<int> keys;
+    while (!console_codes.empty()) {
+        int first = next_console_code();
+        keys.push_back(key_from_codes(first, next_console_code));
+    }
+    return keys;
+}
+
+TEST(win32_keyboard, a_two_code_key_never_passes_for_the_letter_of_its_scan_code) {
+    struct {
+        std::initializer_list<int> codes;
+        std::vector<int> keys;
+    } cases[] = {
+        {{0x00, 0x44, 'x'}, {0x00, 'x'}},             // F10: "D" as scan code
+        {{0xE0, 0x51, 'x'}, {0xE0, 'x'}},             // Page Down: "Q"
+        {{0xE0, 0x71}, {0xE0}},                       // "q" as scan code
+        {{0x00, 0x64, 0xE0, 0x44}, {0x00, 0xE0}},     // "d", then "D", as scan codes
+        {{'D', 'd', 'q', 'Q'}, {'D', 'd', 'q', 'Q'}}, // the letters themselves
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(keys_from(c.codes), c.keys);
     }
 }
