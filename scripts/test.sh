@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the unit and platform tests, the same suite built with
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the end-to-end tests in tmux.
+# Builds and runs every test: the unit, platform and end-to-end tests; the same suite built
+# with AddressSanitizer and UndefinedBehaviorSanitizer; the Windows build under Wine (skipped,
+# saying so, where the cross compiler or Wine is missing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=2
@@ -17,6 +18,9 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQUELMAR_SANITIZE=ON >/de
 cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-sanitize -j"$jobs" --output-on-failure
+
+section "Windows build: unit tests under Wine, the program against the simulator"
+bash tests/windows/run.sh
 
 echo
 echo "all tests passed"
