@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -321,7 +322,12 @@ int main(int argc, char** argv) {
         }
         setvbuf(trace_file, nullptr, _IOLBF, 0);
     }
-    pacing = sim_make_pacing(options.baud, options.reply_delay_ms);
+    pacing = sim_make_pacing(options.baud, options.reply_delay_ms, options.no_delay);
+    if (options.baud > 0) {
+        // Paced bytes are due to the microsecond; the default timer slack would let each wait
+        // run up to 50 us late, which adds up over the hundred or so bytes of a poll.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    }
 
     sigset_t blocked, unblocked;
     sigemptyset(&blocked);

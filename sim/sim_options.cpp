@@ -18,6 +18,7 @@ const char sim_usage[] =
     "                         session: endless-errors, endless-id\n"
     "  --baud 4800            pace every byte at the line's speed, with the ECU's delays\n"
     "  --reply-delay MS       delay before each frame of the ECU (default 15 paced, 0 not)\n"
+    "  --no-delay             the ECU reacts at once: with --baud only the line's byte times\n"
     "  --trace FILE           write every byte and frame to FILE ('-' for stderr)\n"
     "  --keep                 wait for the next run of the tool instead of exiting\n"
     "  --help                 show this text\n"
@@ -164,6 +165,7 @@ sim_parse_result sim_parse_args(int argc, char** argv, sim_options* o, char* err
                                 int error_size) {
     memset(o, 0, sizeof *o);
     o->reply_delay_ms = -1;
+    o->no_delay = false;
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
         if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
@@ -175,6 +177,10 @@ sim_parse_result sim_parse_args(int argc, char** argv, sim_options* o, char* err
         }
         if (strcmp(arg, "--keep") == 0) {
             o->keep = true;
+            continue;
+        }
+        if (strcmp(arg, "--no-delay") == 0) {
+            o->no_delay = true;
             continue;
         }
         if (i + 1 >= argc) {

@@ -11,6 +11,7 @@ struct sim_options {
     char trace_path[SIM_PATH_MAX]; // empty: no trace; "-": stderr
     int baud;                      // 0: unpaced
     int reply_delay_ms;            // -1: the pacing's default
+    bool no_delay;                 // the ECU reacts at once: only the line's byte times
     bool keep;                     // wait for the next tool run instead of exiting
 };
 

@@ -1,12 +1,16 @@
 #include "sim_pacing.h"
 
-sim_pacing sim_make_pacing(int baud, int reply_delay_ms) {
+sim_pacing sim_make_pacing(int baud, int reply_delay_ms, bool no_reaction) {
     sim_pacing p;
     p.baud = baud;
+    p.no_reaction = no_reaction;
     if (reply_delay_ms >= 0) {
         p.reply_delay_us = reply_delay_ms * 1000;
     } else {
         p.reply_delay_us = baud > 0 ? SIM_PACED_REPLY_DELAY_US : 0;
+    }
+    if (no_reaction) {
+        p.reply_delay_us = 0;
     }
     return p;
 }
@@ -16,6 +20,9 @@ long long sim_out_delay_us(const sim_pacing* p, sim_out_kind kind) {
         return kind == OUT_FRAME_FIRST ? p->reply_delay_us : 0;
     }
     long long byte_us = 10 * 1000000LL / p->baud;
+    if (p->no_reaction) {
+        return byte_us;
+    }
     switch (kind) {
     case OUT_ECHO:
     case OUT_GARBAGE:

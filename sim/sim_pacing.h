@@ -17,8 +17,11 @@ constexpr int SIM_PACED_REPLY_DELAY_US = 15000; // before a reply frame, when no
 struct sim_pacing {
     int baud;           // 0: unpaced
     int reply_delay_us; // before the first byte of a frame of the ECU
+    bool no_reaction;   // the ECU reacts at once: only the line's byte times remain
 };
 
-// reply_delay_ms < 0 takes the default: 15 ms paced, 0 unpaced.
-sim_pacing sim_make_pacing(int baud, int reply_delay_ms);
+// reply_delay_ms < 0 takes the default: 15 ms paced, 0 unpaced. no_reaction leaves out every
+// delay of the ECU's own (before complements, frame bytes, the wake-up answer and replies), so
+// that the tool can be measured against the line alone.
+sim_pacing sim_make_pacing(int baud, int reply_delay_ms, bool no_reaction = false);
 long long sim_out_delay_us(const sim_pacing* p, sim_out_kind kind);

@@ -134,8 +134,7 @@ void console_set_attribute(console_device* console, uint16_t attribute) {
     }
     char sequence[128];
     build_attribute_sequence(attribute, sequence, sizeof sequence);
-    emit(sequence);
-    fflush(stdout);
+    emit(sequence); // flushed with the text that follows it
     terminal_set_attribute_sequence(sequence);
     current_attribute = attribute;
 }
@@ -145,8 +144,7 @@ void console_set_cursor(console_device* console, int16_t column, int16_t row) {
         return;
     }
     cursor = model_cursor_at(column, row);
-    emit_cursor_move(cursor);
-    fflush(stdout);
+    emit_cursor_move(cursor); // flushed with the text that follows it
 }
 
 static void put_cell(int column, int row, char ch) {

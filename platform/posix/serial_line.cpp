@@ -1,5 +1,5 @@
-// The serial line on termios. The total read time-out is a poll() loop against a deadline on
-// the monotonic clock: VMIN/VTIME only time the gap between bytes.
+// The serial line on termios. The total read time-out of a longer read is a poll() loop against
+// a deadline on the monotonic clock: VMIN/VTIME alone would time only the gap between bytes.
 #include "platform/serial_line.h"
 
 #include "platform/clock.h"
@@ -20,7 +20,8 @@
 struct serial_line {
     int fd;
     uint32_t read_timeout_ms;
-    bool lost; // hung up or gone: nothing will come any more
+    bool driver_times_one_byte; // VTIME holds the read time-out
+    bool lost;                  // hung up or gone: nothing will come any more
 };
 
 static const char WINDOWS_PREFIX[] = "\\\\.\\com";
@@ -65,7 +66,7 @@ serial_line* line_open(const char* device_name) {
     ioctl(fd, TIOCEXCL);
     int flags = fcntl(fd, F_GETFL);
     fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    serial_line* line = new serial_line{fd, 0, false};
+    serial_line* line = new serial_line{fd, 0, false, false};
     return line;
 }
 
@@ -116,6 +117,23 @@ void line_set_format(serial_line* line, uint32_t baud_rate) {
 
 void line_set_read_timeout(serial_line* line, uint32_t total_ms) {
     line->read_timeout_ms = total_ms;
+    // For the one-byte reads of the handshake the driver's own timer does the waiting: with
+    // VMIN 0 a read returns the byte as soon as it comes, or nothing when VTIME (tenths of a
+    // second) has passed. One call a byte instead of poll and read; longer reads and time-outs
+    // that VTIME cannot hold go through the poll loop.
+    termios settings;
+    if (total_ms % 100 == 0 && total_ms / 100 <= 255 && tcgetattr(line->fd, &settings) == 0) {
+        settings.c_cc[VMIN] = 0;
+        settings.c_cc[VTIME] = cc_t(total_ms / 100);
+        line->driver_times_one_byte = tcsetattr(line->fd, TCSANOW, &settings) == 0;
+    }
+}
+
+// A one-byte read timed by the driver. False when it did not settle the read: nothing came,
+// and whether the line has gone or time is left is for the poll loop to find out.
+static bool read_one_byte_timed_by_driver(serial_line* line, uint8_t* destination) {
+    ssize_t n = read(line->fd, destination, 1);
+    return n == 1;
 }
 
 static bool hung_up(const pollfd& p) {
@@ -134,6 +152,10 @@ static uint32_t lost_line_read(deadline read_deadline, uint32_t got) {
 
 uint32_t line_read(serial_line* line, uint8_t* destination, uint32_t count) {
     deadline read_deadline = deadline_after_ms(line->read_timeout_ms);
+    if (count == 1 && line->driver_times_one_byte && !line->lost &&
+        read_one_byte_timed_by_driver(line, destination)) {
+        return 1;
+    }
     uint32_t got = 0;
     while (got < count) {
         if (line->lost) {

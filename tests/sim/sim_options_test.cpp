@@ -75,4 +75,16 @@ TEST(sim_pacing, paced_bytes_take_a_byte_time_and_unpaced_only_the_reply_delay) 
     EXPECT_EQ(sim_out_delay_us(&delayed, OUT_FRAME_FIRST), 20000);
 }
 
+TEST(sim_pacing, without_the_ecus_delays_every_byte_takes_only_its_time_on_the_line) {
+    sim_pacing line_only = sim_make_pacing(4800, 25, true);
+    for (int k = OUT_ECHO; k <= OUT_GARBAGE; k++) {
+        EXPECT_EQ(sim_out_delay_us(&line_only, (sim_out_kind)k), 2083) << k;
+    }
+    sim_options o;
+    char error[128];
+    char* argv[] = {(char*)"quelmar-sim", (char*)"--baud", (char*)"4800", (char*)"--no-delay"};
+    ASSERT_EQ(sim_parse_args(4, argv, &o, error, sizeof error), PARSE_OK);
+    EXPECT_TRUE(o.no_delay);
+}
+
 } // namespace
