@@ -22,5 +22,8 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 section "Windows build: unit tests under Wine, the program against the simulator"
 bash tests/windows/run.sh
 
+section "fuzzing: every target for a short, bounded time (fuzz/run.sh SECONDS for longer)"
+fuzz/run.sh "${QUELMAR_FUZZ_SECONDS:-12}"
+
 echo
 echo "all tests passed"
