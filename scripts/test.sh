@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the unit, platform and end-to-end tests; the same suite built
-# with AddressSanitizer and UndefinedBehaviorSanitizer; the Windows build under Wine (skipped,
-# saying so, where the cross compiler or Wine is missing).
+# with AddressSanitizer and UndefinedBehaviorSanitizer; the Windows build under Wine; a short
+# run of every fuzz target (each skipped, saying so, where the cross compiler, Wine or clang is
+# missing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=2
