@@ -3,9 +3,7 @@ server at 80x25; the screen is read with capture-pane (characters and colours)."
 
 import os
 import re
-import shutil
 import subprocess
-import tempfile
 import time
 
 # The five console colours as the terminal shows them: bright colours in the terminal's own
@@ -94,7 +92,6 @@ class Terminal:
                               text=True).stdout
 
     def start(self, command):
-        env = dict(os.environ)
         self.tmux("new-session", "-d", "-s", "t", "-x", "80", "-y", "25", command)
         self.started = True
 
@@ -112,10 +109,6 @@ class Terminal:
 
     def literal(self, text):
         self.tmux("send-keys", "-t", "t", "-l", text)
-
-    def dead(self):
-        out = self.tmux("display", "-p", "-t", "t", "#{pane_dead} #{pane_dead_status}").split()
-        return (out[0] == "1", int(out[1]) if len(out) > 1 else None)
 
     def pane_pid(self):
         return int(self.tmux("display", "-p", "-t", "t", "#{pane_pid}").strip())
@@ -135,15 +128,6 @@ class Terminal:
     def wait_for_text(self, row, text, timeout=20.0):
         return self.wait_for(lambda s: text in "".join(c.ch for c in s[row]), timeout,
                              "%r on row %d" % (text, row))
-
-    def wait_dead(self, timeout=20.0):
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            dead, status = self.dead()
-            if dead:
-                return status
-            time.sleep(0.05)
-        raise AssertionError("the pane did not end")
 
     def close(self):
         if self.started:

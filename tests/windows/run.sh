@@ -182,8 +182,8 @@ check "start-up lines" wait_for 15 1 "^You didn't specify the com port, so assum
 check "the wake-up's progress" wait_for 10 4 "^Initialising comms: 110"
 check "the quit hint" wait_for 5 3 "^Hit 'q' to quit"
 check "the ECU ID line" wait_for 15 21 '^ECU ID: [0-9A-F]{2}(-[0-9A-F]{2}){5}\*'
-# The live values come with the services; until they replace the placeholder there are none.
-if [ -n "$sim_pid" ] && [ ! -e "$root/services/placeholder.cpp" ]; then
+# Against an echoing pty the first poll waits out its read time-outs, too long to wait for.
+if [ -n "$sim_pid" ]; then
     check "the live values" live_values_shown 20
 fi
 # Keys are read once the loop runs, which the spinner shows. (Two-code keys are left to the
